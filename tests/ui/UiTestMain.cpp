@@ -24,6 +24,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QApplication app(argc, argv);
+    Q_INIT_RESOURCE(resources);
 
     std::vector<std::string> names;
     std::vector<char*> rest{argv[0]};

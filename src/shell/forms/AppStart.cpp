@@ -30,6 +30,9 @@ int RunApplication(int argc, char** argv) {
     if (::geteuid() == 0 && !std::getenv("QTWEBENGINE_DISABLE_SANDBOX")) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
 
     QApplication app(argc, argv);
+    // The pictures are compiled into the UI library, which is static: the
+    // linker keeps them only when something refers to them.
+    Q_INIT_RESOURCE(resources);
     QApplication::setApplicationName(Str(900));
     QApplication::setQuitOnLastWindowClosed(true);
     try {

@@ -162,6 +162,7 @@ void TPVMainForm::BuildComposeArea() {
     edtSubject = new QLineEdit(grpHeader);
     edtSubject->setObjectName("edtSubject");
     edtSubject->move(kHeaderEditLeft, 94);
+    grpHeader->installEventFilter(this);
     layout->addWidget(grpHeader);
 
     auto* grpText = new QGroupBox("Mail Text", central);
@@ -205,12 +206,14 @@ void TPVMainForm::BuildComposeArea() {
     statusBar()->addWidget(lblStatus, 1);
 }
 
-void TPVMainForm::resizeEvent(QResizeEvent* event) {
-    QMainWindow::resizeEvent(event);
-    // The header edits follow the group's width.
-    int width = grpHeader->width() - kHeaderEditLeft - 8;
-    for (QLineEdit* e : {edtFrom, edtName, edtSubject}) e->resize(std::max(width, 20), 21);
-    sepHeader->resize(std::max(grpHeader->width() - 16, 1), 2);
+bool TPVMainForm::eventFilter(QObject* watched, QEvent* event) {
+    // The header edits follow the width of their group.
+    if (watched == grpHeader && event->type() == QEvent::Resize) {
+        int width = grpHeader->width() - kHeaderEditLeft - 8;
+        for (QLineEdit* e : {edtFrom, edtName, edtSubject}) e->resize(std::max(width, 20), 21);
+        sepHeader->resize(std::max(grpHeader->width() - 16, 1), 2);
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TPVMainForm::ApplyBodyFont() {
@@ -264,7 +267,25 @@ void TPVMainForm::showEvent(QShowEvent* event) {
 
 void TPVMainForm::AddStartupProblem(const QString& text) { startupProblems_ << text; }
 
+void TPVMainForm::LoadToolbarPictures() {
+    // Picture and hint of every toolbar button, in toolbar order.
+    struct Button {
+        QAction* action;
+        const char* picture;
+        int hint;
+    };
+    const Button buttons[] = {
+        {actServerSettings, ":/toolbar-server-settings.svg", 9964},
+    };
+    for (const Button& b : buttons) {
+        b.action->setIcon(SvgIcon(b.picture));
+        b.action->setToolTip(Str(b.hint));
+    }
+    ToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
+}
+
 void TPVMainForm::FormFirstPaint() {
+    LoadToolbarPictures();
     for (const QString& problem : std::as_const(startupProblems_)) {
         ShowInfoMessage(LoadStr(900), ToCp932(problem));
     }

@@ -56,13 +56,14 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void FormCreate();
     void FormFirstPaint();
     void BuildMenus();
     void BuildToolbar();
+    void LoadToolbarPictures();
     void BuildComposeArea();
     void ShowFirstRunWizard();
     void ShowGettingStarted();

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "addressbook/Database.h"
+
+// The reader of foreign comma/tab files for import (Parts 2.1, 2.2): one
+// record per line in slot i = line i, as many values as the line has fields,
+// doubled quotes kept as they are.
+class TPVImportDatabase : public TPVDatabase {
+public:
+    uint8_t Overflow = 0;  // set when the file has non-empty lines beyond slot 1,000
+
+    TPVImportDatabase() = default;
+
+    // Clears Overflow and the store, then reads line i into slot i (no
+    // 20-value prefill, no OriginId). Count = index of the last non-empty
+    // line + 1; an empty line between non-empty ones leaves a record with no
+    // values; empty lines at the end add nothing. Reading stops at line
+    // 1,001; Overflow is set when a non-empty line lies there or later; no
+    // message. Progress dialog as in TPVDatabase. False (store unchanged,
+    // "Could not open file." shown) when the file cannot be read.
+    bool LoadFromFile(const std::string& path, int format) override;
+
+    // Appends one value per field of `line`: enclosing quotes stripped,
+    // doubled quotes kept; no limit on the number of values; a line that ends
+    // with a separator gets a last empty value. An empty line adds nothing.
+    void ParseLine(TPVRecord& record, const std::string& line, int format) override;
+};
