@@ -89,7 +89,8 @@ public:
 
     // Splits one line into `record.Values` (Part 2.1 "Splitting a line"):
     // at most FileFieldCount values, the tenth takes the rest of the line;
-    // enclosing quotes stripped and doubled quotes collapsed in every value.
+    // enclosing quotes stripped and doubled quotes collapsed in every value,
+    // the tenth included (so SaveToFile's output reads back unchanged).
     // `record.Values` is grown to 10 entries when shorter; values that the
     // line does not reach keep their content.
     virtual void ParseLine(TPVRecord& record, const std::string& line, int format);
@@ -122,10 +123,26 @@ public:
     // Reads the file at `path` as lines; false when it cannot be read.
     static bool ReadLines(const std::string& path, std::vector<std::string>& lines);
 
+    // The whole file, cut at its first NUL byte; false when it cannot be read
+    // (missing, a folder, no permission, too large for memory).
+    static bool ReadFileText(const std::string& path, std::string& text);
+
+    // The line of `text` that starts at `pos` (same rules as SplitLines);
+    // advances `pos` past its line end. False when no line is left.
+    static bool NextLine(std::string_view text, std::size_t& pos, std::string_view& line);
+    static std::size_t CountLines(std::string_view text);
+
+    // Whether the loaders set the progress position before line `index` of
+    // `lineCount`: every line up to 4,999 lines, about 5,000 steps beyond.
+    static bool ProgressStepAt(std::size_t index, std::size_t lineCount);
+
     // Byte offset of the separator that ends the field at the start of `rest`,
     // or std::string_view::npos (the field is all of `rest`). A field that
-    // begins with a double quote is scanned in quoted mode; separators and
-    // quotes are recognised at character starts only.
+    // begins with a double quote is scanned in quoted mode from its second
+    // byte: a doubled quote inside stays quoted (so what QuoteValue wrote
+    // comes back whole), a single quote switches to plain mode for good; in
+    // plain mode the separator ends the field. Quotes and separators are
+    // recognised at character starts only.
     static std::size_t FindSeparator(std::string_view rest, char separator);
 
     // Removes a leading and a trailing double quote when both are present

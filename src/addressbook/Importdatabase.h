@@ -12,6 +12,11 @@ class TPVImportDatabase : public TPVDatabase {
 public:
     uint8_t Overflow = 0;  // set when the file has non-empty lines beyond slot 1,000
 
+    // Values kept per line; the rest of a longer line is dropped. The import
+    // flow (Part 2.2) uses the first 200 columns only; the cap keeps a
+    // pathological line (millions of separators) from exhausting memory.
+    static constexpr int MaxLineValues = 1000;
+
     TPVImportDatabase() = default;
 
     // Clears Overflow and the store, then reads line i into slot i (no
@@ -24,7 +29,9 @@ public:
     bool LoadFromFile(const std::string& path, int format) override;
 
     // Appends one value per field of `line`: enclosing quotes stripped,
-    // doubled quotes kept; no limit on the number of values; a line that ends
-    // with a separator gets a last empty value. An empty line adds nothing.
+    // doubled quotes kept; a line that ends
+    // with a separator gets a last empty value; an empty line gives one empty
+    // value (LoadFromFile does not call it for empty lines). At most
+    // MaxLineValues values are appended.
     void ParseLine(TPVRecord& record, const std::string& line, int format) override;
 };

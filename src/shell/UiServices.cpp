@@ -27,6 +27,10 @@ public:
     void ProgressSetLabel(const std::string&) override {}
     void ProgressClose() override {}
     void SetBusyCursor(bool) override {}
+    bool ChooseFile(FileDialogKind, const std::string&, const std::string&, const std::string&,
+                    std::string&) override {
+        return false;
+    }
 };
 
 std::mutex gMutex;

@@ -19,6 +19,8 @@ enum class MessageKind {
 
 enum class MessageResult { Ok, Cancel, Yes, No };
 
+enum class FileDialogKind { Open, Save };
+
 class UiServices {
 public:
     virtual ~UiServices() = default;
@@ -36,6 +38,13 @@ public:
     virtual void ProgressClose() = 0;
 
     virtual void SetBusyCursor(bool busy) = 0;
+
+    // The standard open and save dialogs. `filter` has the form
+    // "Pelvane File(*.pvd)|*.pvd|All Files(*.*)|*.*"; `defaultExt` (".pvd")
+    // is added to a typed name without one. `path` gives the start name and
+    // receives the chosen file (file-system bytes). False when cancelled.
+    virtual bool ChooseFile(FileDialogKind kind, const std::string& title, const std::string& filter,
+                            const std::string& defaultExt, std::string& path) = 0;
 };
 
 // The installed services; a silent default (every question answered with its

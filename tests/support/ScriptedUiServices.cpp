@@ -71,3 +71,25 @@ bool ScriptedUiServices::busy() const {
     std::lock_guard lock(mutex_);
     return busy_;
 }
+
+void ScriptedUiServices::ChooseNext(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    chosenFiles_.push_back(path);
+}
+
+bool ScriptedUiServices::ChooseFile(FileDialogKind kind, const std::string& title, const std::string& filter,
+                                    const std::string&, std::string& path) {
+    std::lock_guard lock(mutex_);
+    fileDialogs_.push_back({kind, title, filter});
+    if (chosenFiles_.empty()) return false;
+    std::string next = chosenFiles_.front();
+    chosenFiles_.pop_front();
+    if (next.empty()) return false;
+    path = next;
+    return true;
+}
+
+std::vector<ScriptedUiServices::FileDialog> ScriptedUiServices::fileDialogs() const {
+    std::lock_guard lock(mutex_);
+    return fileDialogs_;
+}

@@ -22,6 +22,8 @@ public:
     static std::shared_ptr<ScriptedUiServices> Install();
 
     void Answer(MessageResult next);
+    // The next file dialog chooses `path`; an empty path cancels it.
+    void ChooseNext(const std::string& path);
 
     MessageResult ShowMessage(MessageKind kind, const std::string& caption, const std::string& text) override;
     void ProgressOpen(const std::string& caption, const std::string& label) override;
@@ -31,6 +33,15 @@ public:
     void ProgressSetLabel(const std::string& label) override;
     void ProgressClose() override;
     void SetBusyCursor(bool busy) override;
+    bool ChooseFile(FileDialogKind kind, const std::string& title, const std::string& filter,
+                    const std::string& defaultExt, std::string& path) override;
+
+    struct FileDialog {
+        FileDialogKind kind;
+        std::string title;
+        std::string filter;
+    };
+    std::vector<FileDialog> fileDialogs() const;
 
     std::vector<Shown> messages() const;
     // Every progress call, as text ("open Load data|Reading data", "pos 3", ...).
@@ -42,5 +53,7 @@ private:
     std::deque<MessageResult> answers_;
     std::vector<Shown> messages_;
     std::vector<std::string> progress_;
+    std::deque<std::string> chosenFiles_;
+    std::vector<FileDialog> fileDialogs_;
     bool busy_ = false;
 };

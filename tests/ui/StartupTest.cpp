@@ -5,6 +5,7 @@
 #include <QPlainTextEdit>
 #include <QTest>
 
+#include "document/Datafile.h"
 #include "shell/IniFile.h"
 #include "shell/StringTable.h"
 #include "shell/forms/TPVMainForm.h"
@@ -94,10 +95,33 @@ void StartupTest::notNowKeepsTheStoredValues() {
 
 void StartupTest::startWithADocumentSkipsTheDialogs() {
     UiTestEnv env;
-    TPVMainForm form({"/some/mail.pvd"});
+    std::string path = env.dir.file("mail.pvd");
+    {
+        TMailDocument doc;
+        doc.subject = "\x82\xb2\x88\xc4\x93\xe0";  // ご案内
+        doc.body = {"Dear [[Name]],", "hello"};
+        TPVDatabase book;
+        book.LoadDefaultFieldNames();
+        TAppSettings settings;
+        TPVDataFile file;
+        file.TakeDocument(doc, book, settings);
+        QVERIFY(file.Save(path, TPVDataFile::DocumentVersion));
+    }
+    {
+        TPVMainForm form({QString::fromStdString(path)});
+        Start(form);
+        QVERIFY(env.opened.empty());
+        QCOMPARE(form.Document().path, path);
+        QCOMPARE(form.findChild<QLineEdit*>("edtSubject")->text(), QString::fromUtf8("ご案内"));
+        QCOMPARE(form.findChild<QPlainTextEdit*>("memoBody")->toPlainText(), QString("Dear [[Name]],\nhello"));
+        form.close();
+    }
+    // A document that cannot be read: the message, and no path left to save over.
+    TPVMainForm form({QString::fromStdString(env.dir.file("missing.pvd"))});
     Start(form);
     QVERIFY(env.opened.empty());
-    QCOMPARE(form.Document().path, std::string("/some/mail.pvd"));
+    QCOMPARE(env.ui->messages().back().text, LoadStr(1102));
+    QCOMPARE(form.Document().path, std::string());
     form.close();
 }
 

@@ -1,6 +1,8 @@
 #include "shell/forms/QtUiServices.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
@@ -144,4 +146,41 @@ void QtUiServices::SetBusyCursor(bool busy) {
             QApplication::restoreOverrideCursor();
         }
     });
+}
+
+namespace {
+
+// "Name(*.x)|*.x|All Files(*.*)|*.*" as Qt's "Name(*.x);;All Files(*.*)":
+// the descriptions already name their patterns.
+QString QtFilter(const QString& filter) {
+    const QStringList parts = filter.split('|');
+    QStringList out;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QString pattern = parts[i + 1];
+        pattern.replace(';', ' ');
+        out << (parts[i].contains('(') ? parts[i] : parts[i] + " (" + pattern + ")");
+    }
+    return out.join(";;");
+}
+
+}  // namespace
+
+bool QtUiServices::ChooseFile(FileDialogKind kind, const std::string& title, const std::string& filter,
+                              const std::string& defaultExt, std::string& path) {
+    bool chosen = false;
+    OnUiThread([&] {
+        QFileDialog dialog(MessageOwner(), FromCp932(title));
+        dialog.setNameFilter(QtFilter(FromCp932(filter)));
+        dialog.setAcceptMode(kind == FileDialogKind::Open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+        dialog.setFileMode(kind == FileDialogKind::Open ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+        // Asking before overwriting is the caller's business.
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
+        if (!defaultExt.empty()) dialog.setDefaultSuffix(QString::fromStdString(defaultExt).remove(0, 1));
+        if (!path.empty()) dialog.selectFile(QFile::decodeName(QByteArray::fromStdString(path)));
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+            path = QFile::encodeName(dialog.selectedFiles().first()).toStdString();
+            chosen = true;
+        }
+    });
+    return chosen;
 }

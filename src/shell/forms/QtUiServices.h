@@ -19,6 +19,8 @@ public:
     void ProgressSetLabel(const std::string& label) override;
     void ProgressClose() override;
     void SetBusyCursor(bool busy) override;
+    bool ChooseFile(FileDialogKind kind, const std::string& title, const std::string& filter,
+                    const std::string& defaultExt, std::string& path) override;
 
 private:
     QPointer<TPVProgressDialog> progress_;

@@ -1,18 +1,26 @@
 #include "shell/forms/TPVMainForm.h"
 
 #include <QAction>
-#include <QActionGroup>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
+#include <QHBoxLayout>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QMimeData>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSessionManager>
@@ -23,17 +31,25 @@
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <QPainter>
+#include <cstdio>
 
 #include "delivery/forms/TPVServerWizForm.h"
+#include "document/Datafile.h"
+#include "html/forms/TPVSelectTemp.h"
+#include "html/forms/TPVTempSave.h"
 #include "delivery/forms/TPVVer2ServerSetupForm.h"
 #include "shell/Commonfunc.h"
+#include "shell/Placeholder.h"
 #include "shell/StringTable.h"
 #include "shell/UiServices.h"
+#include "shell/forms/ComposeEdit.h"
+#include "shell/forms/HtmlView.h"
 #include "shell/forms/ModalRunner.h"
 #include "shell/forms/QtCodec.h"
 #include "shell/forms/QtWindowPlacement.h"
 #include "shell/forms/TPVAboutForm.h"
+#include "shell/forms/TPVKoumokuForm.h"
+#include "shell/forms/TPVKoumokuSetupForm2.h"
 #include "shell/forms/TPVStartShortcut.h"
 
 namespace {
@@ -41,6 +57,8 @@ namespace {
 constexpr int kMinWidth = 420;
 constexpr int kMinHeight = 360;
 constexpr int kHeaderEditLeft = 144;
+
+enum EditCommandId { kUndo, kCut, kCopy, kPaste, kDelete, kSelectAll };
 
 QIcon SvgIcon(const QString& resource) {
     QSvgRenderer renderer(resource);
@@ -50,6 +68,15 @@ QIcon SvgIcon(const QString& resource) {
     renderer.render(&painter);
     return QIcon(pixmap);
 }
+
+// "%d"-style formatting of a string-table text with one count.
+std::string FormatCount(int id, int count) {
+    char buf[256];
+    std::snprintf(buf, sizeof buf, LoadStr(id).c_str(), count);
+    return buf;
+}
+
+QString NativePath(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
 
 }  // namespace
 
@@ -62,6 +89,7 @@ TPVMainForm::TPVMainForm(const QStringList& arguments, QWidget* parent)
 TPVMainForm::~TPVMainForm() = default;
 
 void TPVMainForm::FormCreate() {
+    book_.FieldNames.assign(TPVDatabase::FieldCount, std::string());
     BuildMenus();
     BuildToolbar();
     BuildComposeArea();
@@ -73,8 +101,17 @@ void TPVMainForm::FormCreate() {
     ClearMainPreview();
     ClearWizardPreview();
 
+    book_.LoadDefaultFieldNames();
     LoadSettings();
+    setAcceptDrops(true);
+    tabMailText->setCurrentIndex(0);
+    actDeleteFile->setEnabled(false);
+    btnDeleteAttachment->setEnabled(false);
     settings_.timerStart = std::time(nullptr);
+
+    popup_ = new TPVKoumokuForm(this, [this](int index) { InsertMergeField(index); });
+    popup_->SetFieldNames(book_.FieldNames);
+
     setWindowTitle(Str(903));
     ToolBar1->setVisible(settings_.toolbar == 0);
     ApplyBodyFont();
@@ -91,10 +128,73 @@ void TPVMainForm::FormCreate() {
 void TPVMainForm::BuildMenus() {
     QMenu* file = menuBar()->addMenu("&File");
     file->setObjectName("mnuFile");
+    const auto fileAction = [&](const char* caption, const char* name, QKeySequence key) {
+        QAction* a = file->addAction(caption);
+        a->setObjectName(name);
+        if (!key.isEmpty()) a->setShortcut(key);
+        return a;
+    };
+    actNew = fileAction("&New", "actNew", QKeySequence(Qt::CTRL | Qt::Key_N));
+    connect(actNew, &QAction::triggered, this, [this] {
+        if (!AskSaveChanges()) return;
+        NewDocument();
+        LoadDefaultAddressBook();
+        document_.modified = false;
+    });
+    actOpen = fileAction("&Open...", "actOpen", QKeySequence(Qt::CTRL | Qt::Key_O));
+    connect(actOpen, &QAction::triggered, this, &TPVMainForm::OpenDocumentDialog);
+    actSave = fileAction("&Save...", "actSave", QKeySequence(Qt::CTRL | Qt::Key_S));
+    connect(actSave, &QAction::triggered, this, [this] {
+        if (document_.path.empty()) SaveDocumentAs();
+        else if (SaveDocument(document_.path)) document_.modified = false;
+    });
+    QAction* saveAs = fileAction("Save &As...", "actSaveAs", QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_S));
+    connect(saveAs, &QAction::triggered, this, &TPVMainForm::SaveDocumentAs);
+    file->addSeparator();
+    QAction* selectTemplate = fileAction("Select &Template...", "actSelectTemplate", QKeySequence(Qt::CTRL | Qt::Key_T));
+    connect(selectTemplate, &QAction::triggered, this, &TPVMainForm::SelectTextTemplate);
+    QAction* saveTemplate = fileAction("Sa&ve As Template...", "actSaveAsTemplate", QKeySequence(Qt::CTRL | Qt::Key_W));
+    connect(saveTemplate, &QAction::triggered, this, &TPVMainForm::SaveAsTextTemplate);
+    file->addSeparator();
+    actDeleteFile = file->addAction("&Delete File...");
+    actDeleteFile->setObjectName("actDeleteFile");
+    actDeleteFile->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    connect(actDeleteFile, &QAction::triggered, this, [this] {
+        DeleteAllAttachments();
+        UpdateStatus();
+    });
+    file->addSeparator();
     QAction* exit = file->addAction("E&xit");
     exit->setObjectName("actExit");
     exit->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
     connect(exit, &QAction::triggered, this, &QWidget::close);
+
+    QMenu* edit = menuBar()->addMenu("&Edit");
+    edit->setObjectName("mnuEdit");
+    const auto editAction = [&](QAction*& a, const char* caption, const char* name, QKeySequence key, int id) {
+        a = edit->addAction(caption);
+        a->setObjectName(name);
+        if (!key.isEmpty()) a->setShortcut(key);
+        connect(a, &QAction::triggered, this, [this, id] { EditCommand(id); });
+    };
+    editAction(actUndo, "&Undo", "actUndo", QKeySequence(Qt::CTRL | Qt::Key_Z), kUndo);
+    edit->addSeparator();
+    editAction(actCut, "Cu&t", "actCut", QKeySequence(Qt::CTRL | Qt::Key_X), kCut);
+    editAction(actCopy, "&Copy", "actCopy", QKeySequence(Qt::CTRL | Qt::Key_C), kCopy);
+    editAction(actPaste, "&Paste", "actPaste", QKeySequence(Qt::CTRL | Qt::Key_V), kPaste);
+    editAction(actDelete, "&Delete", "actDelete", QKeySequence(), kDelete);
+    edit->addSeparator();
+    editAction(actSelectAll, "Select &All", "actSelectAll", QKeySequence(Qt::CTRL | Qt::Key_A), kSelectAll);
+    for (QAction* a : {actUndo, actCut, actCopy, actPaste, actDelete}) a->setEnabled(false);
+    // The controls keep their own shortcuts; the menu entries are for the mouse.
+    for (QAction* a : {actUndo, actCut, actCopy, actPaste, actDelete, actSelectAll})
+        a->setShortcutContext(Qt::WidgetShortcut);
+
+    QMenu* book = menuBar()->addMenu("&Address Book");
+    book->setObjectName("mnuAddressBook");
+    QAction* fieldNames = book->addAction("Edit &Field Name...");
+    fieldNames->setObjectName("actEditFieldName");
+    connect(fieldNames, &QAction::triggered, this, &TPVMainForm::EditFieldNames);
 
     QMenu* option = menuBar()->addMenu("&Option");
     option->setObjectName("mnuOption");
@@ -125,6 +225,10 @@ void TPVMainForm::BuildToolbar() {
     ToolBar1->setObjectName("ToolBar1");
     ToolBar1->setMovable(false);
     ToolBar1->setFixedHeight(29);
+    ToolBar1->addAction(actNew);
+    ToolBar1->addAction(actOpen);
+    ToolBar1->addAction(actSave);
+    ToolBar1->addSeparator();
     ToolBar1->addAction(actServerSettings);
 }
 
@@ -140,28 +244,32 @@ void TPVMainForm::BuildComposeArea() {
         auto* l = new QLabel(text, grpHeader);
         l->setGeometry(8, top, kHeaderEditLeft - 12, 21);
     };
+    const auto lineEdit = [&](const char* name, int top) {
+        auto* e = new QLineEdit(grpHeader);
+        e->setObjectName(name);
+        e->move(kHeaderEditLeft, top);
+        e->installEventFilter(this);
+        connect(e, &QLineEdit::textEdited, this, [this] { document_.modified = true; });
+        connect(e, &QLineEdit::selectionChanged, this, [this, e] { UpdateEditCommands(e); });
+        return e;
+    };
     label("Sender's Mail Address", 18);
-    edtFrom = new QLineEdit(grpHeader);
-    edtFrom->setObjectName("edtFrom");
-    edtFrom->move(kHeaderEditLeft, 18);
+    edtFrom = lineEdit("edtFrom", 18);
     label("Sender's Name", 42);
-    edtName = new QLineEdit(grpHeader);
-    edtName->setObjectName("edtName");
-    edtName->move(kHeaderEditLeft, 42);
+    edtName = lineEdit("edtName", 42);
     label("Recipient's Address", 66);
     cmbRecipient = new QComboBox(grpHeader);
     cmbRecipient->setObjectName("cmbRecipient");
     cmbRecipient->setEditable(false);
     cmbRecipient->setGeometry(kHeaderEditLeft, 66, 201, 21);
+    connect(cmbRecipient, &QComboBox::activated, this, [this] { document_.modified = true; });
     auto* sep = new QFrame(grpHeader);
     sep->setFrameShape(QFrame::HLine);
     sep->setFrameShadow(QFrame::Sunken);
     sep->setGeometry(8, 89, 100, 2);
     sepHeader = sep;
     label("Title", 94);
-    edtSubject = new QLineEdit(grpHeader);
-    edtSubject->setObjectName("edtSubject");
-    edtSubject->move(kHeaderEditLeft, 94);
+    edtSubject = lineEdit("edtSubject", 94);
     grpHeader->installEventFilter(this);
     layout->addWidget(grpHeader);
 
@@ -175,14 +283,36 @@ void TPVMainForm::BuildComposeArea() {
     memoBody->setLineWrapMode(QPlainTextEdit::NoWrap);
     memoBody->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memoBody->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memoBody->installEventFilter(this);
+    memoBody->viewport()->installEventFilter(this);
+    connect(memoBody, &QPlainTextEdit::textChanged, this, [this] {
+        if (filling_ == 0) document_.modified = true;
+    });
+    connect(memoBody, &QPlainTextEdit::selectionChanged, this, [this] { UpdateEditCommands(memoBody); });
     tabMailText->addTab(memoBody, "Text");
     auto* htmlPanel = new QFrame(tabMailText);
     htmlPanel->setObjectName("pnlHtml");
     htmlPanel->setFrameShape(QFrame::Panel);
     htmlPanel->setFrameShadow(QFrame::Sunken);
+    auto* htmlLayout = new QVBoxLayout(htmlPanel);
+    htmlLayout->setContentsMargins(1, 1, 1, 1);
+    htmlView = new THtmlView(htmlPanel);
+    htmlView->setObjectName("htmlView");
+    htmlLayout->addWidget(htmlView);
     tabMailText->addTab(htmlPanel, "HTML");
-    tabMailText->setCurrentIndex(0);
-    textLayout->addWidget(tabMailText);
+    textLayout->addWidget(tabMailText, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    // Sending and the preview arrive with the delivery and HTML work.
+    btnSend = new QPushButton("Send", grpText);
+    btnSend->setObjectName("btnSend");
+    btnSend->setEnabled(false);
+    btnPreview = new QPushButton("Preview", grpText);
+    btnPreview->setObjectName("btnPreview");
+    btnPreview->setEnabled(false);
+    buttons->addWidget(btnSend);
+    buttons->addWidget(btnPreview);
+    textLayout->addLayout(buttons);
     layout->addWidget(grpText, 1);
 
     grpAttachments = new QGroupBox("Attachments", central);
@@ -196,7 +326,7 @@ void TPVMainForm::BuildComposeArea() {
     attLayout->addWidget(lstAttachments, 1);
     btnDeleteAttachment = new QPushButton("Delete", grpAttachments);
     btnDeleteAttachment->setObjectName("btnDeleteAttachment");
-    btnDeleteAttachment->setEnabled(false);
+    connect(btnDeleteAttachment, &QPushButton::clicked, this, &TPVMainForm::DeleteSelectedAttachments);
     attLayout->addWidget(btnDeleteAttachment, 0, Qt::AlignTop);
     layout->addWidget(grpAttachments);
 
@@ -206,14 +336,164 @@ void TPVMainForm::BuildComposeArea() {
     statusBar()->addWidget(lblStatus, 1);
 }
 
+std::vector<QWidget*> TPVMainForm::ComposeControls() const { return {edtFrom, edtName, edtSubject, memoBody}; }
+
+QWidget* TPVMainForm::FocusedComposeControl() const {
+    QWidget* focused = focusWidget();
+    for (QWidget* c : ComposeControls()) {
+        if (c == focused) return c;
+    }
+    return nullptr;
+}
+
 bool TPVMainForm::eventFilter(QObject* watched, QEvent* event) {
     // The header edits follow the width of their group.
     if (watched == grpHeader && event->type() == QEvent::Resize) {
         int width = grpHeader->width() - kHeaderEditLeft - 8;
         for (QLineEdit* e : {edtFrom, edtName, edtSubject}) e->resize(std::max(width, 20), 21);
         sepHeader->resize(std::max(grpHeader->width() - 16, 1), 2);
+        return false;
     }
-    return QMainWindow::eventFilter(watched, event);
+    if (watched == memoBody->viewport()) {
+        if (event->type() == QEvent::MouseButtonRelease) {
+            QTimer::singleShot(0, this, &TPVMainForm::BodyMouseReleased);
+        }
+        return false;
+    }
+    auto* control = qobject_cast<QWidget*>(watched);
+    const std::vector<QWidget*> controls = ComposeControls();
+    if (!control || std::find(controls.begin(), controls.end(), control) == controls.end()) {
+        return QMainWindow::eventFilter(watched, event);
+    }
+    switch (event->type()) {
+        case QEvent::KeyPress: {
+            bool consumed = ComposeKeyPress(control, static_cast<QKeyEvent*>(event)->key());
+            QTimer::singleShot(0, this, [this, control] { UpdateEditCommands(control); });
+            return consumed;
+        }
+        case QEvent::InputMethod:
+            // Text from an input method lands like a typed key.
+            if (!static_cast<QInputMethodEvent*>(event)->commitString().isEmpty()) ComposeTextTyped(control);
+            return false;
+        case QEvent::FocusIn:
+            UpdateEditCommands(control);
+            return false;
+        case QEvent::MouseButtonRelease:
+            QTimer::singleShot(0, this, [this, control] { UpdateEditCommands(control); });
+            return false;
+        default:
+            return false;
+    }
+}
+
+bool TPVMainForm::ComposeKeyPress(QWidget* control, int key) {
+    document_.modified = true;
+    ComposeEdit edit(control);
+    const std::string text = edit.bytes();
+    switch (key) {
+        case Qt::Key_Backspace:
+        case Qt::Key_Delete: {
+            PlaceholderSearch start = key == Qt::Key_Backspace ? PlaceholderSearch::Backspace : PlaceholderSearch::Delete;
+            WidenResult w = WidenToPlaceholders(text, book_.FieldNames, edit.selStart(), edit.selLength(), start,
+                                                PlaceholderSearch::Backspace);
+            if (w.length == 0) return false;
+            edit.select(w.start, w.length);
+            edit.replaceSelection(QString());
+            return true;
+        }
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+            return false;
+        default:
+            ComposeTextTyped(control);
+            return false;
+    }
+}
+
+void TPVMainForm::ComposeTextTyped(QWidget* control) {
+    document_.modified = true;
+    ComposeEdit edit(control);
+    WidenResult w = WidenToPlaceholders(edit.bytes(), book_.FieldNames, edit.selStart(), edit.selLength(),
+                                        PlaceholderSearch::Inside, PlaceholderSearch::Inside);
+    // What is typed next lands after the placeholder the caret was inside.
+    if (w.moved) edit.setCaret(w.start + w.length);
+}
+
+void TPVMainForm::BodyMouseReleased() {
+    ComposeEdit edit(memoBody);
+    if (edit.hasSelection()) {
+        WidenResult w = WidenToPlaceholders(edit.bytes(), book_.FieldNames, edit.selStart(), edit.selLength(),
+                                            PlaceholderSearch::Inside, PlaceholderSearch::Inside);
+        edit.select(w.start, w.length);
+    }
+    UpdateEditCommands(memoBody);
+}
+
+void TPVMainForm::InsertMergeField(int index) {
+    activateWindow();
+    QWidget* control = FocusedComposeControl();
+    if (!control) return;
+    ComposeEdit edit(control);
+    const QString placeholder = FromCp932(FieldPlaceholder(book_.FieldNames, index));
+    int caret = edit.selStart();
+    int length = edit.selLength();
+    WidenResult w = WidenToPlaceholders(edit.bytes(), book_.FieldNames, caret, length, PlaceholderSearch::Inside,
+                                        PlaceholderSearch::Inside);
+    if (length == 0) {
+        if (w.moved) edit.setCaret(w.start + w.length);
+    } else {
+        edit.select(w.start, w.length);
+    }
+    edit.replaceSelection(placeholder);
+    // An inserted field is an edit like any other; without this a close
+    // would not ask to save it.
+    document_.modified = true;
+    UpdateEditCommands(control);
+}
+
+void TPVMainForm::UpdateEditCommands(QWidget* control) {
+    ComposeEdit edit(control);
+    if (!edit.valid()) return;
+    actUndo->setEnabled(edit.canUndo());
+    bool selected = edit.hasSelection();
+    actCut->setEnabled(selected);
+    actCopy->setEnabled(selected);
+    actDelete->setEnabled(selected);
+    const QClipboard* clipboard = QGuiApplication::clipboard();
+    actPaste->setEnabled(clipboard && !clipboard->text().isEmpty());
+    actSelectAll->setEnabled(!edit.text().isEmpty());
+}
+
+void TPVMainForm::EditCommand(int command) {
+    QWidget* control = FocusedComposeControl();
+    if (!control) return;
+    auto* line = qobject_cast<QLineEdit*>(control);
+    auto* body = qobject_cast<QPlainTextEdit*>(control);
+    switch (command) {
+        case kUndo:
+            line ? line->undo() : body->undo();
+            break;
+        case kCut:
+            line ? line->cut() : body->cut();
+            break;
+        case kCopy:
+            line ? line->copy() : body->copy();
+            break;
+        case kPaste:
+            line ? line->paste() : body->paste();
+            document_.modified = true;
+            break;
+        case kDelete:
+            ComposeEdit(control).replaceSelection(QString());
+            document_.modified = true;
+            break;
+        case kSelectAll:
+            line ? line->selectAll() : body->selectAll();
+            break;
+    }
+    UpdateEditCommands(control);
 }
 
 void TPVMainForm::ApplyBodyFont() {
@@ -237,11 +517,21 @@ void TPVMainForm::SaveSettings() {
 }
 
 void TPVMainForm::ShowDocumentHeader() {
+    ++filling_;
+    cmbRecipient->clear();
+    int match = -1;
+    for (int i = 0; i < PlaceholderFieldCount; ++i) {
+        std::string item = FieldPlaceholder(book_.FieldNames, i);
+        cmbRecipient->addItem(FromCp932(item));
+        if (item == document_.recipient) match = i;  // the last one wins
+    }
     document_.senderName = settings_.name;
     document_.senderAddress = settings_.from;
     edtFrom->setText(FromCp932(document_.senderAddress));
     edtName->setText(FromCp932(document_.senderName));
     edtSubject->setText(FromCp932(document_.subject));
+    cmbRecipient->setCurrentIndex(match >= 0 ? match : 0);
+    --filling_;
 }
 
 void TPVMainForm::GatherDocument() {
@@ -256,6 +546,75 @@ void TPVMainForm::GatherDocument() {
     for (const QString& line : lines) document_.body.push_back(ToCp932(line));
 }
 
+void TPVMainForm::RefreshBody() {
+    ShowDocumentHeader();
+    QStringList lines;
+    for (const std::string& line : document_.body) lines << FromCp932(line);
+    ++filling_;
+    memoBody->setPlainText(lines.join('\n'));
+    --filling_;
+}
+
+void TPVMainForm::UpdateStatus() {
+    std::string status;
+    if (book_.Count > 0) status += FormatCount(3100, book_.Count);
+    if (!document_.attachments.empty()) status += FormatCount(3101, static_cast<int>(document_.attachments.size()));
+    if (!document_.htmlFiles.empty()) status += FormatCount(3102, static_cast<int>(document_.htmlFiles.size()));
+    lblStatus->setText(FromCp932(status));
+    bool any = !document_.attachments.empty();
+    actDeleteFile->setEnabled(any);
+    btnDeleteAttachment->setEnabled(any);
+}
+
+void TPVMainForm::RefillAttachmentList() {
+    lstAttachments->clear();
+    for (const std::string& path : document_.attachments) lstAttachments->addItem(NativePath(path));
+}
+
+void TPVMainForm::AddDroppedFiles(const QStringList& files) {
+    document_.modified = true;
+    for (const QString& file : files) {
+        QFileInfo info(file);
+        if (!info.exists() || info.isDir()) continue;
+        document_.attachments.push_back(QFile::encodeName(info.absoluteFilePath()).toStdString());
+    }
+    RefillAttachmentList();
+    UpdateStatus();
+}
+
+void TPVMainForm::DeleteSelectedAttachments() {
+    if (ConfirmYesNo(2090, 2091)) {
+        for (int row = lstAttachments->count() - 1; row >= 0; --row) {
+            if (lstAttachments->item(row)->isSelected() && row < static_cast<int>(document_.attachments.size()))
+                document_.attachments.erase(document_.attachments.begin() + row);
+        }
+    }
+    RefillAttachmentList();
+    UpdateStatus();
+}
+
+void TPVMainForm::DeleteAllAttachments() {
+    if (ConfirmYesNo(2090, 2092)) {
+        document_.attachments.clear();
+        lstAttachments->clear();
+    }
+    UpdateStatus();
+}
+
+void TPVMainForm::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TPVMainForm::dropEvent(QDropEvent* event) {
+    QStringList files;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) files << url.toLocalFile();
+    }
+    if (files.isEmpty()) return;
+    event->acceptProposedAction();
+    AddDroppedFiles(files);
+}
+
 void TPVMainForm::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (firstPaint_) {
@@ -265,7 +624,23 @@ void TPVMainForm::showEvent(QShowEvent* event) {
     }
 }
 
+void TPVMainForm::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // The popup goes and comes with the main window.
+    if (event->type() == QEvent::WindowStateChange && popup_ && !firstPaint_) {
+        if (isMinimized()) popup_->hide();
+        else if (isVisible()) popup_->show();
+    }
+}
+
 void TPVMainForm::AddStartupProblem(const QString& text) { startupProblems_ << text; }
+
+void TPVMainForm::PlacePopup() {
+    popup_->show();
+    int left = std::max(0, x() - 150);
+    popup_->move(left, y());
+    if (isVisible() && isEnabled()) activateWindow();
+}
 
 void TPVMainForm::LoadToolbarPictures() {
     // Picture and hint of every toolbar button, in toolbar order.
@@ -275,6 +650,9 @@ void TPVMainForm::LoadToolbarPictures() {
         int hint;
     };
     const Button buttons[] = {
+        {actNew, ":/toolbar-new.svg", 9950},
+        {actOpen, ":/toolbar-open.svg", 9951},
+        {actSave, ":/toolbar-save.svg", 9952},
         {actServerSettings, ":/toolbar-server-settings.svg", 9964},
     };
     for (const Button& b : buttons) {
@@ -285,6 +663,7 @@ void TPVMainForm::LoadToolbarPictures() {
 }
 
 void TPVMainForm::FormFirstPaint() {
+    PlacePopup();
     LoadToolbarPictures();
     for (const QString& problem : std::as_const(startupProblems_)) {
         ShowInfoMessage(LoadStr(900), ToCp932(problem));
@@ -293,6 +672,8 @@ void TPVMainForm::FormFirstPaint() {
 
     if (!arguments_.isEmpty()) {
         document_.path = QFile::encodeName(arguments_.first()).toStdString();
+        OpenDocument();
+        UpdateStatus();
         return;
     }
     if (settings_.firstRun) ShowFirstRunWizard();
@@ -318,15 +699,37 @@ void TPVMainForm::ShowFirstRunWizard() {
 
 void TPVMainForm::ShowGettingStarted() {
     TPVStartShortcut dialog(this);
-    dialog.setChoiceEnabled(StartChoice::Exit, true);
+    dialog.setChoiceEnabled(StartChoice::TextMail, true);
+    dialog.setChoiceEnabled(StartChoice::OpenFile, true);
     RunModal(dialog);
     settings_.startShortcut = dialog.displayNextTime();
-    if (dialog.choice() == StartChoice::Exit) QTimer::singleShot(0, this, &QWidget::close);
+    switch (dialog.choice()) {
+        case StartChoice::TextMail:
+            NewDocument();
+            LoadDefaultAddressBook();
+            break;
+        case StartChoice::OpenFile:
+            NewDocument();
+            OpenDocumentDialog();
+            break;
+        case StartChoice::Exit:
+            QTimer::singleShot(0, this, &QWidget::close);
+            break;
+        default:
+            break;
+    }
 }
 
 void TPVMainForm::OpenHandedOverDocument(const QByteArray& path) {
     BringToFront();
+    // A send job or a dialog owns the window now; the open would pull the
+    // mail from under it.
+    if (!isEnabled() || QApplication::activeModalWidget()) return;
+    if (!AskSaveChanges()) return;
+    NewDocument();
     document_.path = path.toStdString();
+    OpenDocument();
+    UpdateStatus();
 }
 
 void TPVMainForm::BringToFront() {
@@ -360,16 +763,36 @@ void TPVMainForm::SetEncoding(int encode) {
     actEnglish->setChecked(encode == 1);
 }
 
+void TPVMainForm::EditFieldNames() {
+    GatherDocument();
+    TPVKoumokuSetupForm2 dialog(this, book_.FieldNames);
+    if (RunModal(dialog) != QDialog::Accepted) return;
+    book_.FieldNames = dialog.names;
+    document_.modified = true;
+    document_.addressBookModified = true;
+    popup_->SetFieldNames(book_.FieldNames);
+    ShowDocumentHeader();
+}
+
 void TPVMainForm::ShowAbout() {
     TPVAboutForm about(this);
     RunModal(about);
 }
 
-void TPVMainForm::OpenManual() { QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(Paths().manual)))); }
+void TPVMainForm::OpenManual() { QDesktopServices::openUrl(QUrl::fromLocalFile(NativePath(Paths().manual))); }
 
 void TPVMainForm::LogOffRequested() { close(); }
 
 void TPVMainForm::closeEvent(QCloseEvent* event) {
+    if (!closing_ && !AskSaveChanges()) {
+        event->ignore();
+        return;
+    }
+    setAcceptDrops(false);
+    if (popup_) {
+        popup_->AllowClose();
+        popup_->close();
+    }
     GatherDocument();
     SaveSettings();
     ClearMainPreview();
@@ -377,4 +800,192 @@ void TPVMainForm::closeEvent(QCloseEvent* event) {
     SaveWindowPlacement(this, "MainForm");
     closing_ = true;
     event->accept();
+}
+
+bool TPVMainForm::AskSaveChanges() {
+    if (document_.addressBookModified) {
+        MessageResult r = AskYesNoCancel(8100, 8101);
+        if (r == MessageResult::Cancel) return false;
+        if (r == MessageResult::Yes) SaveAddressBook();
+    }
+    if (document_.modified) {
+        MessageResult r = AskYesNoCancel(1006, 1005);
+        if (r == MessageResult::Cancel) return false;
+        if (r == MessageResult::No) return true;
+        return document_.path.empty() ? SaveDocumentAs() : SaveDocument(document_.path);
+    }
+    return true;
+}
+
+void TPVMainForm::NewDocument() {
+    ++filling_;
+    edtSubject->clear();
+    memoBody->clear();
+    --filling_;
+    document_.subject.clear();
+    document_.body.clear();
+    document_.attachments.clear();
+    lstAttachments->clear();
+    document_.htmlFiles.clear();
+    ClearMainPreview();
+    ClearWizardPreview();
+    book_.LoadDefaultFieldNames();
+    popup_->SetFieldNames(book_.FieldNames);
+    ShowDocumentHeader();
+    document_.htmlTemplateName.clear();
+    document_.path.clear();
+    htmlView->ShowBlank();
+    tabMailText->setCurrentIndex(0);
+    UpdateStatus();
+}
+
+bool TPVMainForm::ReadBookFile(const std::string& name) {
+    TPVDatabase read;
+    read.FieldNames = book_.FieldNames;
+    if (!read.LoadFromFile(Paths().addrBookFolder + name, TPVDatabase::FormatComma)) return false;
+    // The first line of a book file names the fields.
+    if (read.Count > 0) {
+        const std::vector<std::string>& header = read.Records[0].Values;
+        bool empty = std::all_of(header.begin(), header.end(), [](const std::string& v) { return v.empty(); });
+        if (!empty) {
+            read.FieldNames.assign(TPVDatabase::FieldCount, std::string());
+            for (int i = 0; i < TPVDatabase::FileFieldCount && i < static_cast<int>(header.size()); ++i)
+                read.FieldNames[i] = header[i];
+            read.DeleteRecord(0);
+        }
+    }
+    book_ = std::move(read);
+    document_.addressBookModified = false;
+    return true;
+}
+
+void TPVMainForm::SaveAddressBook() {
+    if (currentBook_.empty()) return;
+    if (book_.SaveToFile(Paths().addrBookFolder + currentBook_, TPVDatabase::FormatComma, true))
+        document_.addressBookModified = false;
+}
+
+void TPVMainForm::LoadDefaultAddressBook() {
+    book_.Clear();
+    if (!settings_.defaultAddrBook.empty()) {
+        currentBook_ = settings_.defaultAddrBook;
+        ReadBookFile(settings_.defaultAddrBook);
+        popup_->SetFieldNames(book_.FieldNames);
+        ShowDocumentHeader();
+    }
+    UpdateStatus();
+}
+
+void TPVMainForm::OpenDocumentDialog() {
+    activateWindow();
+    if (!AskSaveChanges()) return;
+    std::string path;
+    if (Ui()->ChooseFile(FileDialogKind::Open, "", LoadStr(2001), ".pvd", path)) {
+        NewDocument();
+        document_.path = path;
+        OpenDocument();
+        document_.modified = false;
+    }
+    UpdateStatus();
+}
+
+void TPVMainForm::OpenDocument() {
+    TPVDataFile file;
+    if (!file.Load(document_.path)) {
+        ShowInfoMessage(1100, 1102);
+        // Keeping the name would let the next Save overwrite the file that
+        // could not be read, and whatever may still be recovered from it.
+        document_.path.clear();
+        return;
+    }
+    const std::string path = document_.path;
+    file.GiveDocument(document_, book_, settings_);
+    document_.path = path;
+    ListFolderFiles(Paths().mainPreviewFolder, document_.htmlFiles);
+    std::string dat = ChangeFileExt(path, ".dat");
+    if (file.LoadedVersion < 3 && FileExists(dat)) {
+        TPVDatabase fromDat;
+        fromDat.FieldNames = book_.FieldNames;
+        if (fromDat.LoadFromFile(dat, TPVDatabase::FormatComma)) book_ = std::move(fromDat);
+    }
+    ShowDocumentHeader();
+    RefreshBody();
+    RefillAttachmentList();
+    popup_->SetFieldNames(book_.FieldNames);
+    if (!document_.htmlTemplateName.empty()) {
+        htmlView->ShowFile(NativePath(Paths().mainPreviewFolder + "index.html"));
+    }
+    currentBook_.clear();
+    document_.modified = false;
+    document_.addressBookModified = false;
+}
+
+bool TPVMainForm::SaveDocument(const std::string& path) {
+    GatherDocument();
+    TPVDataFile file;
+    file.TakeDocument(document_, book_, settings_);
+    // The writer tells the user what went wrong; a failed save must not
+    // count as saved.
+    return file.Save(path, TPVDataFile::DocumentVersion);
+}
+
+bool TPVMainForm::SaveDocumentAs() {
+    activateWindow();
+    std::string chosen = document_.path;
+    while (true) {
+        if (!Ui()->ChooseFile(FileDialogKind::Save, LoadStr(2100), LoadStr(2001), ".pvd", chosen)) return false;
+        chosen = ChangeFileExt(chosen, ".pvd");
+        if (!FileExists(chosen)) break;
+        MessageResult r = AskYesNoCancelDefaultNo(2100, 2101);
+        if (r == MessageResult::Cancel) return false;
+        if (r == MessageResult::Yes) break;
+    }
+    if (!SaveDocument(chosen)) return false;
+    document_.path = chosen;
+    document_.modified = false;
+    return true;
+}
+
+void TPVMainForm::SelectTextTemplate() {
+    TPVSelectTemp dialog(this);
+    if (RunModal(dialog) != QDialog::Accepted) return;
+    TPVDataFile file;
+    if (!file.Load(dialog.SelectedPath())) {
+        ShowInfoMessage(1100, 1102);
+        return;
+    }
+    file.GiveTemplate(document_, book_);
+    // The edits show the template's texts; the recipient list is rebuilt
+    // so the template's recipient is the one chosen.
+    ++filling_;
+    edtFrom->setText(FromCp932(document_.senderAddress));
+    edtName->setText(FromCp932(document_.senderName));
+    --filling_;
+    settings_.from = document_.senderAddress;
+    settings_.name = document_.senderName;
+    RefreshBody();
+    popup_->SetFieldNames(book_.FieldNames);
+    document_.modified = true;
+}
+
+void TPVMainForm::SaveAsTextTemplate() {
+    QString name;
+    std::string path;
+    while (true) {
+        TPVTempSave dialog(this, name);
+        if (RunModal(dialog) != QDialog::Accepted) return;
+        name = dialog.TemplateName();
+        // A template is one file in the template folder: no folder part.
+        QString fileName = name;
+        fileName.replace('/', '_');
+        path = Paths().templateFolder + ChangeFileExt(QFile::encodeName(fileName).toStdString(), ".pvt");
+        if (!FileExists(path)) break;
+        MessageResult r = AskYesNoCancelDefaultNo(2100, 2101);
+        if (r == MessageResult::Cancel) return;
+        if (r == MessageResult::Yes) break;
+    }
+    GatherDocument();
+    TPVDataFile file;
+    file.TakeTemplate(document_, book_);
+    file.Save(path, TPVDataFile::TemplateVersion);
 }
