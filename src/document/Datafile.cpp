@@ -475,6 +475,9 @@ public:
                 std::free(real);
             }
         }
+        // A document the user may not write stays as it is, as it would if
+        // it were overwritten in place.
+        if (::access(target_.c_str(), F_OK) == 0 && ::access(target_.c_str(), W_OK) != 0) return false;
         for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
             temp_ = target_ + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
             fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
