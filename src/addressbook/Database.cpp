@@ -14,7 +14,7 @@
 
 namespace {
 
-// The texts of Part 2.1 that have no string-table number; used literally.
+// Texts of the store that have no string-table number; used literally.
 const char* const kLoadCaption = "Load data";
 const char* const kReadingLabel = "Reading data";
 const char* const kCreatingLabel = "Creating Address Book";
@@ -166,8 +166,8 @@ std::size_t TPVDatabase::FindSeparator(std::string_view rest, char separator) {
         if (quoted) {
             if (c == '"') {
                 // A doubled quote is a quote inside the value (QuoteValue wrote
-                // it); the Part would leave quoted mode here and split a value
-                // like `a "b", c` at its comma. A single quote ends the quoted
+                // it); leaving quoted mode here would split a value like
+                // `a "b", c` at its comma. A single quote ends the quoted
                 // part for good.
                 if (i + 1 < rest.size() && rest[i + 1] == '"') {
                     i += 2;
@@ -293,8 +293,8 @@ bool TPVDatabase::LoadFromFile(const std::string& path, int format) {
         while (NextLine(text, pos, line)) {
             if (ProgressStepAt(index, lineCount)) ui->ProgressSetPosition(ProgressMax(index));
             ++index;
-            // An empty line is skipped without taking a slot. The Part lets it
-            // consume a slot with no values, which the editor and the merge
+            // An empty line is skipped without taking a slot. A slot with no
+            // values would be one the editor and the merge
             // would show and send as an empty recipient; skipping it keeps
             // every record after it, in order, and makes no phantom record.
             // The 1,001-slot limit therefore counts records, not lines.

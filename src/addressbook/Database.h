@@ -5,12 +5,12 @@
 #include <string_view>
 #include <vector>
 
-// The address book store (Part 2.1): up to 1,000 records of 20 CP932 text
+// The address book store: up to 1,000 records of 20 CP932 text
 // values, the 20 field names, and per record a send state, a selected flag
 // and an origin id; plus the comma/tab text form of the address-book files.
 //
-// The Part's `Owner` window is not part of the core: the progress dialog and
-// the message boxes go through the UI services (shell/UiServices.h).
+// No window belongs to the store: the progress dialog and the message boxes
+// go through the UI services (shell/UiServices.h).
 
 struct TPVRecord {
     std::vector<std::string> Values;  // index i belongs to FieldNames[i]; normally 20
@@ -76,8 +76,8 @@ public:
     // and beyond Count are left empty.
     void CopyFrom(const TPVDatabase& other);
 
-    // Replaces the records by the lines of the text file `path` (Part 2.1
-    // "Reading the text form"); FieldNames unchanged. Shows the progress
+    // Replaces the records by the lines of the text file `path`;
+    // FieldNames unchanged. Shows the progress
     // dialog ("Load data" / "Reading data", then "Creating Address Book").
     // Returns false (store unchanged, message "Open Address Book" / "Could
     // not open file." shown) when the file cannot be read; true otherwise.
@@ -87,7 +87,7 @@ public:
     // An empty line is skipped without taking a slot (see Database.cpp).
     virtual bool LoadFromFile(const std::string& path, int format);
 
-    // Splits one line into `record.Values` (Part 2.1 "Splitting a line"):
+    // Splits one line into `record.Values` ):
     // at most FileFieldCount values, the tenth takes the rest of the line;
     // enclosing quotes stripped and doubled quotes collapsed in every value,
     // the tenth included (so SaveToFile's output reads back unchanged).

@@ -44,7 +44,7 @@ bool TPVImportDatabase::LoadFromFile(const std::string& path, int format) {
                 break;
             }
             // Slot i holds line i; an empty line leaves a record with no
-            // values (the import flow makes it 20 empty values, Part 2.2).
+            // values (the import flow makes it 20 empty values).
             if (!line.empty()) {
                 ParseLine(slots[index], std::string(line), format);
                 count = static_cast<int>(index) + 1;

@@ -5,7 +5,7 @@
 
 #include "addressbook/Database.h"
 
-// The reader of foreign comma/tab files for import (Parts 2.1, 2.2): one
+// The reader of foreign comma/tab files for import: one
 // record per line in slot i = line i, as many values as the line has fields,
 // doubled quotes kept as they are.
 class TPVImportDatabase : public TPVDatabase {
@@ -13,7 +13,7 @@ public:
     uint8_t Overflow = 0;  // set when the file has non-empty lines beyond slot 1,000
 
     // Values kept per line; the rest of a longer line is dropped. The import
-    // flow (Part 2.2) uses the first 200 columns only; the cap keeps a
+    // flow uses the first 200 columns only; the cap keeps a
     // pathological line (millions of separators) from exhausting memory.
     static constexpr int MaxLineValues = 1000;
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-// Merge-field placeholders (Parts 1.2, 3.1): "[[" + field name + "]]".
+// Merge-field placeholders: "[[" + field name + "]]".
 // Only fields 1 to 10 (index 0 to 9) are searched, inserted or offered.
 // All positions are CP932 byte positions counted from 0; texts are CP932.
 
@@ -63,7 +63,7 @@ struct WidenResult {
     bool operator==(const WidenResult&) const = default;
 };
 
-// WidenToPlaceholders (Part 1.2):
+// WidenToPlaceholders:
 // 1. start = start of the placeholder found around `caret` with `startSearch`,
 //    or `caret` when none;
 // 2. length > 0: end = end of the placeholder found around caret + length

@@ -249,7 +249,7 @@ TEST(Database, ParseLineTable) {
         {"no trimming", " a , \" b \" ", 1, {" a ", " \" b \" "}},
         {"unterminated quote runs to the end", "\"abc,def", 1, {"\"abc,def"}},
         {"quote then text then separator", "\"x\"y,z", 1, {"\"x\"y", "z"}},
-        // Sound reading (differs from the Part): a doubled quote keeps the
+        // A doubled quote keeps the
         // quoted part going, so a value with a quote and a comma after it is
         // one value, as SaveToFile wrote it.
         {"quote then separator inside a quoted value", "\"a \"\"b\"\", c\",d", 1, {"a \"b\", c", "d"}},
@@ -333,7 +333,7 @@ TEST(Database, UnreadableFileLeavesStoreAndShowsMessage) {
 
 // 1,002 records: the message and 1,001 records, lines 0 to 1000. The store
 // has 1,001 slots so that an address-book file of a header line and 1,000
-// records fits: its reader (Part 2.4) deletes record 0 as the header and
+// records fits: the address-book file reader deletes record 0 as the header and
 // keeps 1,000. The 1,002nd line is the first that finds no slot.
 TEST(Database, ThousandAndTwoLinesGiveMessageAndThousandAndOneRecords) {
     auto ui = ScriptedUiServices::Install();

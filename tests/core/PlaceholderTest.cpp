@@ -178,7 +178,7 @@ TEST(Placeholder, WidenTable) {
     }
 }
 
-// InsertMergeField's use (Part 1.2): with no selection and the caret strictly
+// InsertMergeField's use: with no selection and the caret strictly
 // inside a placeholder, the new placeholder goes just after it.
 TEST(Placeholder, InsertionPointAfterAPlaceholder) {
     const Names n = DefaultNames();
