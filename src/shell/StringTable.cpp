@@ -115,6 +115,9 @@ static const Entry kEntries[] = {
     {4305, "Transmitting mail. "},
     {4306, "Disconnecting from server."},
     {4307, "Standing by"},
+    // The wait before a resend is shown with this text before "/Resume:"; it
+    // has no wording of its own elsewhere, and a bare "/Resume:" says nothing.
+    {4308, "Waiting to resend"},
     {4309, " "},
 
     // Send outcome

@@ -270,6 +270,17 @@ void ComposeTest::fieldNameLimit() {
             QCOMPARE(dialog.names[1], std::string("f"));
         }
     }
+    // Enter in the grid is OK.
+    {
+        TPVKoumokuSetupForm2 dialog(nullptr, names);
+        dialog.show();
+        auto* grid = dialog.findChild<QTableWidget*>("StringGrid1");
+        grid->item(2, 1)->setText("Company");
+        grid->setFocus();
+        QTest::keyClick(grid, Qt::Key_Return);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(dialog.names[2], std::string("Company"));
+    }
     // Escape in the grid cancels.
     TPVKoumokuSetupForm2 dialog(nullptr, names);
     dialog.show();

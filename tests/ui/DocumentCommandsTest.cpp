@@ -51,6 +51,7 @@ private slots:
     void olderDocumentTakesItsDatAddressBook();
     void unreadableDocument();
     void closeAsksAndCancelKeepsTheWindow();
+    void handedOverDocumentOpensAfterTheSaveQuestion();
     void templatesSaveAndSelect();
     void templateDialogs();
 };
@@ -182,6 +183,25 @@ void DocumentCommandsTest::closeAsksAndCancelKeepsTheWindow() {
     QVERIFY(form->isVisible());
     env.ui->Answer(MessageResult::No);
     QVERIFY(form->close());
+}
+
+void DocumentCommandsTest::handedOverDocumentOpensAfterTheSaveQuestion() {
+    UiTestEnv env;
+    auto form = QuietForm(env);
+    TypeSubject(*form, "handed");
+    env.ui->ChooseNext(env.dir.file("handed.pvd"));
+    Trigger(*form, "actSaveAs");
+    TypeSubject(*form, " and changed");
+    // Cancel at the save question: the current mail stays.
+    env.ui->Answer(MessageResult::Cancel);
+    form->OpenHandedOverDocument(QByteArray::fromStdString(env.dir.file("handed.pvd")));
+    QCOMPARE(Subject(*form)->text(), QString("handed and changed"));
+    // No: the handed-over document is opened.
+    env.ui->Answer(MessageResult::No);
+    form->OpenHandedOverDocument(QByteArray::fromStdString(env.dir.file("handed.pvd")));
+    QCOMPARE(Subject(*form)->text(), QString("handed"));
+    QCOMPARE(form->Document().path, env.dir.file("handed.pvd"));
+    QCOMPARE(env.ui->messages().back().text, LoadStr(1005));
 }
 
 void DocumentCommandsTest::templatesSaveAndSelect() {

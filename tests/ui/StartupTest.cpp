@@ -1,6 +1,7 @@
 // The start and the close of the main window: first-run wizard, Getting
 // Started, settings written at close, window placement.
 #include <QAction>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTest>
@@ -36,6 +37,7 @@ private slots:
     void startWithADocumentSkipsTheDialogs();
     void gettingStartedSwitchedOffAndExit();
     void unknownEncodingIsKept();
+    void senderSurvivesAStartWithoutDialogs();
     void placementIsRestoredAndStored();
     void startupProblemsAreShown();
 };
@@ -159,6 +161,23 @@ void StartupTest::unknownEncodingIsKept() {
         form.close();
     }
     QCOMPARE(Setup(env, "Encode"), std::string("7"));
+}
+
+void StartupTest::senderSurvivesAStartWithoutDialogs() {
+    UiTestEnv env;
+    IniWriteString(env.paths.settingsFile, "SETUP", "FirstRun", "0");
+    IniWriteString(env.paths.settingsFile, "SETUP", "StartShortcut", "0");
+    IniWriteString(env.paths.settingsFile, "SETUP", "Name", "Taro");
+    IniWriteString(env.paths.settingsFile, "SETUP", "From", "taro@example.jp");
+    {
+        TPVMainForm form({});
+        Start(form);
+        QCOMPARE(form.findChild<QLineEdit*>("edtName")->text(), QString("Taro"));
+        QCOMPARE(form.findChild<QComboBox*>("cmbRecipient")->currentText(), QString("[[Mail Address]]"));
+        form.close();
+    }
+    QCOMPARE(Setup(env, "Name"), std::string("Taro"));
+    QCOMPARE(Setup(env, "From"), std::string("taro@example.jp"));
 }
 
 void StartupTest::placementIsRestoredAndStored() {

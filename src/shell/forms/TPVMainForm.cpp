@@ -8,6 +8,7 @@
 #include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
@@ -33,6 +34,8 @@
 #include <QVBoxLayout>
 #include <cstdio>
 
+#include "delivery/forms/TPVLogForm.h"
+#include "delivery/forms/TPVSendProgressForm.h"
 #include "delivery/forms/TPVServerWizForm.h"
 #include "document/Datafile.h"
 #include "html/forms/TPVSelectTemp.h"
@@ -113,6 +116,8 @@ void TPVMainForm::FormCreate() {
     popup_->SetFieldNames(book_.FieldNames);
 
     setWindowTitle(Str(903));
+    logForm_ = new TPVLogForm(this);
+    logForm_->hide();
     ToolBar1->setVisible(settings_.toolbar == 0);
     ApplyBodyFont();
     document_.modified = false;
@@ -150,6 +155,9 @@ void TPVMainForm::BuildMenus() {
     });
     QAction* saveAs = fileAction("Save &As...", "actSaveAs", QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_S));
     connect(saveAs, &QAction::triggered, this, &TPVMainForm::SaveDocumentAs);
+    file->addSeparator();
+    actSend = fileAction("Sen&d...", "actSend", QKeySequence());
+    connect(actSend, &QAction::triggered, this, &TPVMainForm::SendMail);
     file->addSeparator();
     QAction* selectTemplate = fileAction("Select &Template...", "actSelectTemplate", QKeySequence(Qt::CTRL | Qt::Key_T));
     connect(selectTemplate, &QAction::triggered, this, &TPVMainForm::SelectTextTemplate);
@@ -229,6 +237,8 @@ void TPVMainForm::BuildToolbar() {
     ToolBar1->addAction(actOpen);
     ToolBar1->addAction(actSave);
     ToolBar1->addSeparator();
+    ToolBar1->addAction(actSend);
+    ToolBar1->addSeparator();
     ToolBar1->addAction(actServerSettings);
 }
 
@@ -303,10 +313,10 @@ void TPVMainForm::BuildComposeArea() {
     textLayout->addWidget(tabMailText, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    // Sending and the preview arrive with the delivery and HTML work.
     btnSend = new QPushButton("Send", grpText);
     btnSend->setObjectName("btnSend");
-    btnSend->setEnabled(false);
+    connect(btnSend, &QPushButton::clicked, this, &TPVMainForm::SendMail);
+    // The preview arrives with the HTML work.
     btnPreview = new QPushButton("Preview", grpText);
     btnPreview->setObjectName("btnPreview");
     btnPreview->setEnabled(false);
@@ -653,6 +663,7 @@ void TPVMainForm::LoadToolbarPictures() {
         {actNew, ":/toolbar-new.svg", 9950},
         {actOpen, ":/toolbar-open.svg", 9951},
         {actSave, ":/toolbar-save.svg", 9952},
+        {actSend, ":/toolbar-send.svg", 9966},
         {actServerSettings, ":/toolbar-server-settings.svg", 9964},
     };
     for (const Button& b : buttons) {
@@ -677,6 +688,13 @@ void TPVMainForm::FormFirstPaint() {
         return;
     }
     if (settings_.firstRun) ShowFirstRunWizard();
+    // Start with a new mail, as File > New makes it, whatever the Getting
+    // Started dialog is set to: a window left without one would show no
+    // sender and no recipient field, and a close would store the empty
+    // sender over the one in the settings.
+    NewDocument();
+    LoadDefaultAddressBook();
+    document_.modified = false;
     if (settings_.startShortcut) ShowGettingStarted();
 }
 
@@ -784,6 +802,14 @@ void TPVMainForm::OpenManual() { QDesktopServices::openUrl(QUrl::fromLocalFile(N
 void TPVMainForm::LogOffRequested() { close(); }
 
 void TPVMainForm::closeEvent(QCloseEvent* event) {
+    if (sendRunning_) {
+        // Stop the job first; the close runs again, with its questions, once
+        // the job has handed back its results.
+        closeAfterSend_ = true;
+        job_.Cancel();
+        event->ignore();
+        return;
+    }
     if (!closing_ && !AskSaveChanges()) {
         event->ignore();
         return;
@@ -989,3 +1015,101 @@ void TPVMainForm::SaveAsTextTemplate() {
     file.TakeTemplate(document_, book_);
     file.Save(path, TPVDataFile::TemplateVersion);
 }
+
+void TPVMainForm::SendMail() {
+    bool anySelected = false;
+    for (int i = 0; i < book_.Count; ++i) anySelected = anySelected || book_.Records[i].Selected;
+    if (!anySelected) {
+        ShowInfoMessage(4000, 4015);
+        return;
+    }
+    settings_.timerOn = false;
+    RunSendJob();
+}
+
+void TPVMainForm::RunSendJob() {
+    if (sendRunning_) return;
+    btnSend->setEnabled(false);
+    actSend->setEnabled(false);
+    sendOutcome_ = kSendOutcomeNone;
+    auto* progress = new TPVSendProgressForm(this);
+    GatherDocument();
+
+    // The timer's start time moves to the next time its time of day comes.
+    if (!settings_.timerSetDate && settings_.timerHeaderTime == 0) {
+        std::time_t now = std::time(nullptr);
+        std::tm nowTm = *std::localtime(&now);
+        std::tm start = *std::localtime(&settings_.timerStart);
+        start.tm_year = nowTm.tm_year;
+        start.tm_mon = nowTm.tm_mon;
+        start.tm_mday = nowTm.tm_mday;
+        if (nowTm.tm_hour >= start.tm_hour && start.tm_min < nowTm.tm_min) start.tm_mday += 1;
+        start.tm_isdst = -1;
+        settings_.timerStart = std::mktime(&start);
+    }
+
+    serverinfo server{settings_.smtpServer, settings_.popServer, settings_.userId, settings_.password,
+                      settings_.authType};
+    job_.SetServer(server);
+    job_.SetBody(document_.body);
+    job_.SetHeaders({document_.senderAddress, document_.senderName, document_.subject, document_.recipient});
+    job_.SetAddressBook(book_);
+    job_.SetAttachments(document_.attachments);
+    job_.SetHtmlFiles(document_.htmlFiles);
+    job_.SetTemplateName(document_.htmlTemplateName);
+    job_.SetScope(2);
+    job_.SetOptions(SendJobOptionsFrom(settings_));
+
+    QEventLoop wait;
+    bool finished = false;
+    connect(progress, &TPVSendProgressForm::jobFinished, &wait, [&](int outcome) {
+        finished = true;
+        sendOutcome_ = outcome;
+        wait.quit();
+    });
+    connect(progress, &TPVSendProgressForm::jobStarted, &wait, [&](bool started) {
+        if (!started) {
+            finished = true;
+            wait.quit();
+        }
+    });
+    progress->SetJob(&job_);
+    sendRunning_ = true;
+    progress->show();
+    // Disabling the window itself would disable the progress window with
+    // it, and with it the user's only way to cancel: everything else of the
+    // window is disabled instead.
+    SetInputEnabled(false);
+    // The window system keeps running; only the progress window takes input.
+    if (!finished) wait.exec();
+    job_.Wait();
+    sendOutcome_ = job_.Outcome();
+
+    progress->close();
+    job_.CopyStatesBack(book_);
+    SetInputEnabled(true);
+    delete progress;
+    repaint();
+    btnSend->setEnabled(true);
+    actSend->setEnabled(true);
+    sendRunning_ = false;
+    UpdateStatus();
+
+    int text = sendOutcome_ == kSendOutcomeFailed ? 4401 : sendOutcome_ == kSendOutcomeCancelled ? 4402 : 4400;
+    if (ShowResultWithLogButton(5302, text) == MessageResult::Cancel) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(NativePath(Paths().logFile)));
+    }
+    if (closeAfterSend_) {
+        closeAfterSend_ = false;
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
+}
+
+void TPVMainForm::SetInputEnabled(bool enabled) {
+    centralWidget()->setEnabled(enabled);
+    menuBar()->setEnabled(enabled);
+    ToolBar1->setEnabled(enabled);
+    if (popup_) popup_->setEnabled(enabled);
+}
+
+bool TPVMainForm::InputEnabled() const { return centralWidget()->isEnabled() && menuBar()->isEnabled(); }

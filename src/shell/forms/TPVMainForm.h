@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "addressbook/Database.h"
+#include "delivery/Mailsendthread.h"
 #include "shell/AppSettings.h"
 #include "shell/MailDocument.h"
 
@@ -21,6 +22,8 @@ class QTabWidget;
 class QToolBar;
 class THtmlView;
 class TPVKoumokuForm;
+class TPVLogForm;
+class TPVSendProgressForm;
 
 // The main window: the compose window of one mail document for the whole
 // run. It owns the document, the address book, the settings object and the
@@ -78,6 +81,17 @@ public:
     void SaveAddressBook();
     const std::string& CurrentBook() const { return currentBook_; }
 
+    // Sending: SendMail refuses without a selected record, RunSendJob hands
+    // the job its copies, waits for it without blocking the window system
+    // and shows the outcome.
+    void SendMail();
+    void RunSendJob();
+    bool SendRunning() const { return sendRunning_; }
+    // Whether the window takes input (it does not while a send runs).
+    bool InputEnabled() const;
+    int SendOutcome() const { return sendOutcome_; }
+    TMailSendThread& SendJob() { return job_; }
+
     // Commands.
     void ServerSettings();
     void SetEncoding(int encode);
@@ -114,6 +128,7 @@ private:
     void LogOffRequested();
     void PlacePopup();
     void RefillAttachmentList();
+    void SetInputEnabled(bool enabled);
     // Placeholder rules on a key press in a compose control; true when the
     // key was consumed.
     bool ComposeKeyPress(QWidget* control, int key);
@@ -131,6 +146,11 @@ private:
     QStringList startupProblems_;
     std::string currentBook_;  // address-book file last opened or saved, in the address-book folder
     TPVKoumokuForm* popup_ = nullptr;
+    TPVLogForm* logForm_ = nullptr;
+    TMailSendThread job_;
+    bool sendRunning_ = false;
+    bool closeAfterSend_ = false;
+    int sendOutcome_ = kSendOutcomeNone;
 
     QToolBar* ToolBar1 = nullptr;
     QAction* actJapanese = nullptr;
@@ -139,6 +159,7 @@ private:
     QAction* actNew = nullptr;
     QAction* actOpen = nullptr;
     QAction* actSave = nullptr;
+    QAction* actSend = nullptr;
     QAction* actDeleteFile = nullptr;
     QAction* actUndo = nullptr;
     QAction* actCut = nullptr;
