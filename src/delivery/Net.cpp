@@ -205,11 +205,6 @@ enum class TFail {
     Unsafe,     // a command would have held a line break; nothing was sent
 };
 
-struct TNetError {
-    TFail kind = TFail::None;
-    std::string detail;
-};
-
 // One parsed server reply.
 struct TReply {
     int code = 0;
@@ -245,7 +240,9 @@ bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
 struct TResolveJob {
     std::string host;
     std::string port;
+    std::mutex mutex;  // guards rc, error and result between the lookup thread and the waiter
     int rc = 0;
+    int error = 0;
     addrinfo* result = nullptr;
     int pipe[2] = {-1, -1};
     ~TResolveJob() {
@@ -354,14 +351,16 @@ public:
         job->port = std::to_string(port);
         addrinfo numeric = StreamHints(AI_NUMERICHOST | AI_NUMERICSERV);
         job->rc = ::getaddrinfo(host.c_str(), job->port.c_str(), &numeric, &job->result);
+        job->error = errno;
         if (job->rc == EAI_NONAME) {
             job->result = nullptr;
             TFail fail = ResolveByName(job, deadline, detail);
             if (fail != TFail::None) return fail;
         }
+        std::lock_guard resolved(job->mutex);
         if (job->rc != 0 || job->result == nullptr) {
-            detail = "Cannot resolve the server name \"" + host +
-                     "\": " + (job->rc == EAI_SYSTEM ? ErrnoText(errno) : std::string(gai_strerror(job->rc)));
+            detail = "Cannot resolve the server name \"" + host + "\": " +
+                     (job->rc == EAI_SYSTEM ? ErrnoText(job->error) : std::string(gai_strerror(job->rc)));
             return TFail::Socket;
         }
 
@@ -543,7 +542,14 @@ private:
         try {
             std::thread([job] {
                 addrinfo hints = StreamHints(AI_NUMERICSERV);
-                job->rc = ::getaddrinfo(job->host.c_str(), job->port.c_str(), &hints, &job->result);
+                addrinfo* result = nullptr;
+                int rc = ::getaddrinfo(job->host.c_str(), job->port.c_str(), &hints, &result);
+                {
+                    std::lock_guard lock(job->mutex);
+                    job->rc = rc;
+                    job->error = errno;
+                    job->result = result;
+                }
                 char done = 1;
                 [[maybe_unused]] ssize_t n = ::write(job->pipe[1], &done, 1);
             }).detach();

@@ -742,7 +742,7 @@ void TPVMainForm::OpenHandedOverDocument(const QByteArray& path) {
     BringToFront();
     // A send job or a dialog owns the window now; the open would pull the
     // mail from under it.
-    if (!isEnabled() || QApplication::activeModalWidget()) return;
+    if (sendRunning_ || QApplication::activeModalWidget()) return;
     if (!AskSaveChanges()) return;
     NewDocument();
     document_.path = path.toStdString();
