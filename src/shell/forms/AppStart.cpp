@@ -25,6 +25,15 @@ QString InstanceSocket(const AppPaths& paths) {
 
 }  // namespace
 
+// Removes the private folder of one run: its two (emptied) preview folders,
+// the instance socket and the folder itself.
+static void RemoveRunFolder(const AppPaths& paths) {
+    ::rmdir(paths.mainPreviewFolder.c_str());
+    ::rmdir(paths.wizardPreviewFolder.c_str());
+    ::unlink((paths.tempFolder + "instance").c_str());
+    ::rmdir(paths.tempFolder.c_str());
+}
+
 int RunApplication(int argc, char** argv) {
     // The web views refuse to start as root without this.
     if (::geteuid() == 0 && !std::getenv("QTWEBENGINE_DISABLE_SANDBOX")) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
@@ -67,7 +76,10 @@ int RunApplication(int argc, char** argv) {
         QObject::connect(&instance, &TSingleInstance::documentHandedOver, &form,
                          &TPVMainForm::OpenHandedOverDocument);
         form.show();
-        return app.exec();
+        int code = app.exec();
+        // A fallback folder was made for this run only: leave nothing behind.
+        if (!tempProblem.isEmpty() && !paths.tempFolder.empty()) RemoveRunFolder(paths);
+        return code;
     } catch (const std::exception& e) {
         QMessageBox::critical(nullptr, Str(900), QString::fromLocal8Bit(e.what()));
         return 0;
