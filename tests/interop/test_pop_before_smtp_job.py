@@ -17,9 +17,9 @@ import unittest
 
 sys.dont_write_bytecode = True
 HERE = os.path.dirname(os.path.abspath(__file__))
-spec = importlib.util.spec_from_file_location("servers", os.path.join(HERE, "test_smtp_servers.py"))
-servers = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(servers)
+module_spec = importlib.util.spec_from_file_location("servers", os.path.join(HERE, "test_smtp_servers.py"))
+servers = importlib.util.module_from_spec(module_spec)
+module_spec.loader.exec_module(servers)
 
 from aiosmtpd.controller import Controller  # noqa: E402
 
