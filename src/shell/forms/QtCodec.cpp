@@ -1,5 +1,6 @@
 #include "shell/forms/QtCodec.h"
 
+#include <QFile>
 #include <QHash>
 #include <algorithm>
 
@@ -9,6 +10,10 @@
 QString FromCp932(const std::string& cp932) { return QString::fromStdString(Cp932ToUtf8(cp932)); }
 
 std::string ToCp932(const QString& text, bool* lossy) { return Utf8ToCp932(text.toStdString(), lossy); }
+
+QString FromNativePath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+
+std::string ToNativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 QString Str(int id) { return QString::fromUtf8(LoadStrUtf8(id)); }
 

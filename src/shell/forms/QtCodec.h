@@ -11,6 +11,10 @@ QString FromCp932(const std::string& cp932);
 // `lossy` (when given) is set.
 std::string ToCp932(const QString& text, bool* lossy = nullptr);
 
+// A file-system path (the bytes the core keeps) as a QString, and back.
+QString FromNativePath(const std::string& path);
+std::string ToNativePath(const QString& path);
+
 // The string-table text `id` as a QString.
 QString Str(int id);
 
