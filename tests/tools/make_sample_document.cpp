@@ -30,6 +30,7 @@
 #include "addressbook/Database.h"
 #include "document/Datafile.h"
 #include "shell/Codec.h"
+#include "support/JsonText.h"
 #include "shell/Commonfunc.h"
 #include "shell/StringTable.h"
 
@@ -50,24 +51,7 @@ bool WriteFile(const std::string& path, const std::string& data) {
     return static_cast<bool>(out);
 }
 
-std::string Json(const std::string& utf8) {
-    std::string out = "\"";
-    for (unsigned char c : utf8) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
-std::string JsonCp932(const std::string& cp932) { return Json(Cp932ToUtf8(cp932)); }
+std::string JsonCp932(const std::string& cp932) { return JsonText(Cp932ToUtf8(cp932)); }
 
 std::string JsonList(const std::vector<std::string>& cp932) {
     std::string out = "[";

@@ -19,6 +19,7 @@
 #include "delivery/Mailcreate.h"
 #include "delivery/Net.h"
 #include "shell/Codec.h"
+#include "support/JsonText.h"
 #include "shell/Commonfunc.h"
 
 namespace {
@@ -33,26 +34,9 @@ struct Sample {
     std::vector<std::pair<std::string, std::string>> files;   // name (UTF-8), bytes: attachments
 };
 
-std::string Json(const std::string& utf8) {
-    std::string out = "\"";
-    for (unsigned char c : utf8) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
 std::string JsonList(const std::vector<std::string>& items) {
     std::string out = "[";
-    for (std::size_t i = 0; i < items.size(); ++i) out += (i ? ", " : "") + Json(items[i]);
+    for (std::size_t i = 0; i < items.size(); ++i) out += (i ? ", " : "") + JsonText(items[i]);
     return out + "]";
 }
 
@@ -216,12 +200,12 @@ int main(int argc, char** argv) {
         std::vector<std::string> expectedBody, pathsUtf8;
         for (const std::string& line : s.body) expectedBody.push_back(merged(line));
         for (const std::string& path : filePaths) pathsUtf8.push_back(Cp932ToUtf8(path));
-        manifest += std::string(first ? "" : ",\n") + "  {\"name\": " + Json(s.name) +
+        manifest += std::string(first ? "" : ",\n") + "  {\"name\": " + JsonText(s.name) +
                     ", \"mode\": " + std::to_string(s.mode) +
-                    ", \"sender_name\": " + Json(merged(s.senderName)) +
-                    ", \"sender\": \"sender@example.jp\", \"to\": " + Json(book.Records[record].Values[0]) +
-                    ", \"subject\": " + Json(merged(s.subject)) + ", \"body\": " + JsonList(expectedBody) +
-                    ", \"html\": " + Json(merged(s.page)) + ", \"file_names\": " + JsonList(fileNames) +
+                    ", \"sender_name\": " + JsonText(merged(s.senderName)) +
+                    ", \"sender\": \"sender@example.jp\", \"to\": " + JsonText(book.Records[record].Values[0]) +
+                    ", \"subject\": " + JsonText(merged(s.subject)) + ", \"body\": " + JsonList(expectedBody) +
+                    ", \"html\": " + JsonText(merged(s.page)) + ", \"file_names\": " + JsonList(fileNames) +
                     ", \"file_paths\": " + JsonList(pathsUtf8) + "}";
         first = false;
     }
